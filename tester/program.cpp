@@ -1,0 +1,8 @@
+// Program-wide state of Ombrel.
+#include "program.h"
+
+namespace ombrel {
+
+Modes modes;
+
+}  // namespace ombrel
