@@ -65,6 +65,7 @@ serial_os::LocalTime DefaultLocalTime() {
 struct State {
     std::map<unsigned, Port> ports;
     std::uint64_t nowMs = 0;
+    int failSkip[static_cast<int>(Op::kCount)] = {};
     int failNext[static_cast<int>(Op::kCount)] = {};
     bool failAlways[static_cast<int>(Op::kCount)] = {};
     bool shortWrite = false;
@@ -85,6 +86,10 @@ bool Injected(Op op) {
     State& s = S();
     const int i = static_cast<int>(op);
     if (s.failAlways[i]) return true;
+    if (s.failSkip[i] > 0) {
+        --s.failSkip[i];
+        return false;
+    }
     if (s.failNext[i] > 0) {
         --s.failNext[i];
         return true;
@@ -172,7 +177,12 @@ void AdvanceMs(std::uint64_t ms) {
 }
 
 void FailNext(Op op, int times) {
-    if (op < Op::kCount) S().failNext[static_cast<int>(op)] = times;
+    FailLater(op, 0, times);
+}
+void FailLater(Op op, int skip, int times) {
+    if (op >= Op::kCount) return;
+    S().failSkip[static_cast<int>(op)] = skip;
+    S().failNext[static_cast<int>(op)] = times;
 }
 void FailAlways(Op op, bool on) {
     if (op < Op::kCount) S().failAlways[static_cast<int>(op)] = on;

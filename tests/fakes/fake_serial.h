@@ -62,6 +62,9 @@ void AdvanceMs(std::uint64_t ms);
 // FailAlways makes every call fail until cleared.
 void FailNext(Op op, int times = 1);
 void FailAlways(Op op, bool on = true);
+// Lets the next `skip` calls of op through, then fails `times` calls: a failure in
+// the middle of a sequence (the DTR step of a line change, the second read of a loop).
+void FailLater(Op op, int skip, int times = 1);
 // The next WritePort accepts only `accepted` bytes.
 void ShortWrite(std::uint32_t accepted);
 // The next ClearErrors reports these CE_ flags.
@@ -84,6 +87,11 @@ struct PortView {
 };
 PortView View(unsigned com);
 // Every seam call in order, as text such as "EscapeFunction 4" or "ReadPort 1 -> 1".
+// Shapes: "OpenPort <path>", "GetLineSettings", "SetLineSettings", "SetTimeouts normal"
+// (or "immediate", or the five numbers "i/m/c/wm/wc"), "PurgePort 0xF", "EscapeFunction 3",
+// "GetModemStatus -> 0xB0", "ReadPort <asked> -> <got>", "WritePort <asked> -> <taken>",
+// "ClearErrors -> 0x18", "WaitEvent -> 0x4", "ClosePort", "SleepMs 5"; a failing call ends
+// in " failed" (without its results). GetLocalTime is not logged: only traces use it.
 const std::vector<std::string>& Calls();
 void ClearCalls();
 
