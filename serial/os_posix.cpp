@@ -331,26 +331,24 @@ bool TtyPurge(Tty& tty, std::uint32_t flags) {
     return tcflush(tty.fd, rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH) == 0;
 }
 
+// EscapeCommFunction codes as modem-control ioctls.
+struct Escape {
+    std::uint32_t function;
+    unsigned long request;
+    int line;
+};
+const Escape kEscapes[] = {
+    {serial_os::kSetRts, TIOCMBIS, TIOCM_RTS},
+    {serial_os::kClearRts, TIOCMBIC, TIOCM_RTS},
+    {serial_os::kSetDtr, TIOCMBIS, TIOCM_DTR},
+    {serial_os::kClearDtr, TIOCMBIC, TIOCM_DTR},
+};
+
 bool TtyEscape(Tty& tty, std::uint32_t function) {
-    int bits = 0;
-    unsigned long request = 0;
-    switch (function) {
-        case serial_os::kSetRts:
-            bits = TIOCM_RTS, request = TIOCMBIS;
-            break;
-        case serial_os::kClearRts:
-            bits = TIOCM_RTS, request = TIOCMBIC;
-            break;
-        case serial_os::kSetDtr:
-            bits = TIOCM_DTR, request = TIOCMBIS;
-            break;
-        case serial_os::kClearDtr:
-            bits = TIOCM_DTR, request = TIOCMBIC;
-            break;
-        default:
-            return false;
+    for (const Escape& e : kEscapes) {
+        if (e.function == function) return ioctl(tty.fd, e.request, &e.line) == 0;
     }
-    return ioctl(tty.fd, request, &bits) == 0;
+    return false;
 }
 
 bool TtyModemStatus(Tty& tty, std::uint32_t& status) {
