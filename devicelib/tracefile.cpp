@@ -4,15 +4,6 @@
 #include "library.h"
 #include "telvar.h"
 
-namespace telvar {
-namespace {
-
-// Stream buffers of our own, so that tracing never allocates one.
-char g_traceBuffers[kSlotCount][BUFSIZ];
-
-}  // namespace
-}  // namespace telvar
-
 using namespace telvar;
 
 extern "C" {
@@ -27,8 +18,8 @@ int TELVAR_OpenDebugFile(unsigned short PortNumber, const char* FileName) {
     }
     std::FILE* file = std::fopen(FileName, "w+");
     if (file == nullptr) return kTraceOpenFailed;
-    std::setvbuf(file, g_traceBuffers[PortNumber], _IOFBF, sizeof g_traceBuffers[PortNumber]);
     port.DebugFile = file;
+    // The first write gives the stream its buffer, here rather than in a later call.
     std::fprintf(file, "Debugging output file for PortNumber=%hu\n", PortNumber);
     port.WriteDebugTime();
     std::fputs("File opened by TELVAR_OpenDebugFile\n", file);
