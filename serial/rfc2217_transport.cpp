@@ -694,7 +694,13 @@ bool EscapeFunction(Handle port, std::uint32_t function) {
         {kSetBreak, kBreakOn},        {kClearBreak, kBreakOff},
     };
     Connection* c = Find(port);
-    if (!c || c->dead) return false;
+    if (!c) return false;
+    if (c->dead) {
+        // Servers drop the lines of a client that is gone (pyserial's, ser2net and
+        // quenta-sim all do), so on a lost connection they are off already. Saying so
+        // lets Close release the port; raising a line is impossible.
+        return function == serial_os::kClearRts || function == serial_os::kClearDtr;
+    }
     for (const Escape& e : kEscapes) {
         if (e.function == function) return SendCommand(*c, kSetControl, e.control);
     }

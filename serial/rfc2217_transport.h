@@ -7,6 +7,8 @@
 // never collides with a tty's, and IsHandle knows it from a fixed table of open
 // connections. Every wait is bounded: connecting (3 s), negotiating (3 s), and a write
 // that makes no progress (5 s); a lost connection fails the call instead of hanging.
+// Only clearing RTS or DTR still succeeds on a lost connection: the server has dropped
+// the lines of a client that went away, and the port must stay closable.
 #pragma once
 
 #include <cstdint>

@@ -631,6 +631,10 @@ TEST_F(Connected, LostServerFailsEveryCallWithoutHanging) {
     EXPECT_FALSE(rfc2217::WaitEvent(port_, value));
     EXPECT_FALSE(rfc2217::Purge(port_, 0x0F));
     EXPECT_FALSE(rfc2217::EscapeFunction(port_, serial_os::kSetRts));
+    EXPECT_FALSE(rfc2217::EscapeFunction(port_, serial_os::kSetDtr));
+    // The server dropped the lines when we went; closing the port drops them too.
+    EXPECT_TRUE(rfc2217::EscapeFunction(port_, serial_os::kClearRts));
+    EXPECT_TRUE(rfc2217::EscapeFunction(port_, serial_os::kClearDtr));
     serial_os::LineSettings s;
     EXPECT_FALSE(rfc2217::GetLineSettings(port_, s));
     EXPECT_LT(MsSince(start), 3000);
