@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -164,15 +165,25 @@ int Serve(const ServerOptions& options) {
         session.Close(clock.NowUs());
     };
 
+    // After a failed accept (out of descriptors, say) the listener rests a while,
+    // or poll would report it again at once, forever.
+    std::uint64_t listenerRestsUntil = 0;
     for (;;) {
-        pollfd fds[3] = {{g_signalPipe[0], POLLIN, 0}, {listener, POLLIN, 0}, {client, 0, 0}};
-        int timeoutMs = -1;
+        const std::uint64_t now = clock.NowUs();
+        const bool resting = now < listenerRestsUntil;
+        pollfd fds[3] = {
+            {g_signalPipe[0], POLLIN, 0}, {resting ? -1 : listener, POLLIN, 0}, {client, 0, 0}};
+        std::uint64_t wake = resting ? listenerRestsUntil : UINT64_MAX;
         if (client >= 0) {
             fds[2].events = POLLIN | (session.Outbox().empty() ? 0 : POLLOUT);
-            const std::uint64_t wake = session.NextWakeUs(), now = clock.NowUs();
-            if (wake != UINT64_MAX)
-                timeoutMs = wake <= now ? 0 : static_cast<int>((wake - now + 999) / 1000);
+            wake = std::min(wake, session.NextWakeUs());
         }
+        int timeoutMs = -1;
+        if (wake != UINT64_MAX)
+            timeoutMs =
+                wake <= now
+                    ? 0
+                    : static_cast<int>(std::min<std::uint64_t>((wake - now + 999) / 1000, 60000));
         if (poll(fds, client >= 0 ? 3 : 2, timeoutMs) < 0) {
             if (errno == EINTR) continue;
             Log(SystemError("poll"));
@@ -181,6 +192,18 @@ int Serve(const ServerOptions& options) {
         if (fds[0].revents) {
             Log("stopping on signal");
             break;
+        }
+        // The client first: one that has just gone makes room for one now waiting.
+        if (client >= 0 && (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) {
+            std::uint8_t buffer[4096];
+            const ssize_t n = recv(client, buffer, sizeof buffer, 0);
+            if (n > 0) {
+                session.Receive(buffer, static_cast<std::size_t>(n), clock.NowUs());
+            } else if (n == 0) {
+                disconnect("disconnected");
+            } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                disconnect(SystemError("lost"));
+            }
         }
         if (fds[1].revents & POLLIN) {
             sockaddr_storage address{};
@@ -202,17 +225,7 @@ int Serve(const ServerOptions& options) {
                 }
             } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
                 Log(SystemError("accept"));
-            }
-        }
-        if (client >= 0 && (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) {
-            std::uint8_t buffer[4096];
-            const ssize_t n = recv(client, buffer, sizeof buffer, 0);
-            if (n > 0) {
-                session.Receive(buffer, static_cast<std::size_t>(n), clock.NowUs());
-            } else if (n == 0) {
-                disconnect("disconnected");
-            } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-                disconnect(SystemError("lost"));
+                listenerRestsUntil = clock.NowUs() + 100000;
             }
         }
         if (client < 0) continue;
