@@ -28,10 +28,12 @@ constexpr int kCursorReportWaitMs = 300;
 bool initialised = false;
 bool inputIsTerminal = false;
 bool outputIsTerminal = false;
-termios original{};
-termios raw{};
+// The terminal as the program found it, as the prompts want it, and as the key reads
+// want it.
+enum Mode { kOriginal, kCooked, kRaw };
+termios modes[3]{};
 // Read by the signal handlers.
-volatile sig_atomic_t rawActive = 0;
+volatile sig_atomic_t mode = kOriginal;
 
 // Bytes read from standard input and not yet used.
 unsigned char pending[512];
@@ -43,21 +45,21 @@ int heldSecond = -1;
 // Swallows the LF of a CR LF pair that ended a prompt line.
 bool dropLineFeed = false;
 
-void SetRaw(bool on) {
-    if (!inputIsTerminal || (rawActive != 0) == on) return;
-    tcsetattr(STDIN_FILENO, TCSANOW, on ? &raw : &original);
-    rawActive = on ? 1 : 0;
+void SetMode(Mode wanted) {
+    if (!inputIsTerminal || mode == wanted) return;
+    tcsetattr(STDIN_FILENO, TCSANOW, &modes[wanted]);
+    mode = wanted;
 }
 
 void OnTerminatingSignal(int signal) {
     // The handler was reset to the default on entry (SA_RESETHAND); the signal is
     // raised again once the terminal is back as it was.
-    if (rawActive) tcsetattr(STDIN_FILENO, TCSANOW, &original);
+    if (mode != kOriginal) tcsetattr(STDIN_FILENO, TCSANOW, &modes[kOriginal]);
     raise(signal);
 }
 
 void OnStop(int) {
-    if (rawActive) tcsetattr(STDIN_FILENO, TCSANOW, &original);
+    if (mode != kOriginal) tcsetattr(STDIN_FILENO, TCSANOW, &modes[kOriginal]);
     struct sigaction defaultAction {};
     defaultAction.sa_handler = SIG_DFL;
     sigemptyset(&defaultAction.sa_mask);
@@ -69,7 +71,7 @@ void InstallStopHandler();
 
 void OnContinue(int) {
     InstallStopHandler();
-    if (rawActive) tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    if (mode != kOriginal) tcsetattr(STDIN_FILENO, TCSANOW, &modes[mode]);
 }
 
 void InstallStopHandler() {
@@ -156,10 +158,11 @@ void Flush() {
 void Init() {
     if (initialised) return;
     initialised = true;
-    inputIsTerminal = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &original) == 0;
+    inputIsTerminal = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &modes[kOriginal]) == 0;
     outputIsTerminal = isatty(STDOUT_FILENO);
     if (inputIsTerminal) {
-        raw = original;
+        termios& raw = modes[kRaw];
+        raw = modes[kOriginal];
         // Keys one by one without echo. ISIG stays, so Ctrl+C still ends the program
         // (through the handler that restores the terminal).
         raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
@@ -167,23 +170,28 @@ void Init() {
         raw.c_cc[VMIN] = 1;
         raw.c_cc[VTIME] = 0;
         // The prompts want line editing and echo whatever the terminal was set to.
-        original.c_lflag |= ICANON | ECHO;
-        original.c_iflag |= ICRNL;
-        original.c_iflag &= ~static_cast<tcflag_t>(IGNCR | INLCR);
+        termios& cooked = modes[kCooked];
+        cooked = modes[kOriginal];
+        cooked.c_lflag |= ICANON | ECHO;
+        cooked.c_iflag |= ICRNL;
+        cooked.c_iflag &= ~static_cast<tcflag_t>(IGNCR | INLCR);
         InstallSignalHandlers();
     }
     std::atexit(Restore);
+    // Keys from the start, so that one typed early is not echoed. Not from the
+    // background, where changing the terminal would stop the program.
+    if (inputIsTerminal && tcgetpgrp(STDIN_FILENO) == getpgrp()) SetMode(kRaw);
 }
 
 void Restore() {
     Flush();
-    SetRaw(false);
+    SetMode(kOriginal);
 }
 
 bool KeyAvailable() {
     Flush();
     if (heldSecond >= 0 || readyKey != kNoKey) return true;
-    SetRaw(true);
+    SetMode(kRaw);
     do {
         if (DecodePending()) return true;
     } while (Fill(0));
@@ -197,7 +205,7 @@ int ReadKey() {
         return second;
     }
     Flush();
-    SetRaw(true);
+    SetMode(kRaw);
     while (!DecodePending()) {
         if (inputEnded) return -1;
         Fill(-1);
@@ -215,10 +223,9 @@ bool InputEnded() {
     return inputEnded && pendingCount == 0 && readyKey == kNoKey && heldSecond < 0;
 }
 
-bool ReadLine(char* text, std::size_t size, bool& truncated) {
-    truncated = false;
-    if (size == 0) return false;
-    Flush();
+namespace {
+
+bool ReadLineCooked(char* text, std::size_t size, bool& truncated) {
     std::size_t length = 0;
     bool any = false;
     // A key decoded ahead of the prompt was typed as the start of this line.
@@ -233,7 +240,6 @@ bool ReadLine(char* text, std::size_t size, bool& truncated) {
     }
     readyKey = kNoKey;
     heldSecond = -1;
-    SetRaw(false);
     for (;;) {
         if (pendingCount == 0 && !Fill(-1)) {
             if (inputEnded) break;
@@ -264,6 +270,21 @@ bool ReadLine(char* text, std::size_t size, bool& truncated) {
     return any;
 }
 
+}  // namespace
+
+bool ReadLine(char* text, std::size_t size, bool& truncated) {
+    truncated = false;
+    if (size == 0) return false;
+    // Echo and line editing before the prompt shows, and keys again before the answer
+    // to it shows: what is typed in reply to either never meets the other mode.
+    const bool wasRaw = mode == kRaw;
+    SetMode(kCooked);
+    Flush();
+    const bool read = ReadLineCooked(text, size, truncated);
+    if (wasRaw) SetMode(kRaw);
+    return read;
+}
+
 void Write(const char* text) {
     std::fputs(text, stdout);
     Flush();
@@ -272,7 +293,7 @@ void Write(const char* text) {
 bool CursorPosition(int& column, int& row) {
     // A query that no terminal answers would only stall the program.
     if (!inputIsTerminal || !outputIsTerminal) return false;
-    SetRaw(true);
+    SetMode(kRaw);
     Write("\x1b[6n");
     const std::uint32_t begin = TickCount();
     for (;;) {
