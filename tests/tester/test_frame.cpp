@@ -290,6 +290,9 @@ const std::string kOpened = "Communication port opened\n";
 const std::string kHint = "Press '?' for help\n";
 const std::string kClosed = "Communication port closed\nProgram finished\n";
 
+// The operations' own lines are checked elsewhere.
+const std::string kAnyOutput = "<any>";
+
 struct RunCase {
     const char* name;
     std::vector<const char*> arguments;
@@ -462,6 +465,52 @@ const RunCase kRuns[] = {
      0,
      kOpened + kHint + kClosed,
      kOpenedThenClosed},
+    // Both cases where the key table lists both; the reads of the live screens too.
+    {"EveryKeyCallsItsOperation",
+     {"3", "-Q"},
+     "bBzZdDvVpPnNcChHfFsSiIaeulL",
+     Plain,
+     0,
+     kAnyOutput,
+     [] {
+         std::vector<std::string> calls = {"TELVAR_Open 7 3"};
+         for (const char* call : {"TELVAR_Buffer_State",
+                                  "TELVAR_Buffer_State",
+                                  "TELVAR_Purge",
+                                  "TELVAR_Device_Purge",
+                                  "TELVAR_Purge",
+                                  "TELVAR_Device_Purge",
+                                  "TELVAR_FW_Date",
+                                  "TELVAR_FW_Date",
+                                  "TELVAR_FW_Ver",
+                                  "TELVAR_FW_Ver",
+                                  "TELVAR_Prod_ID",
+                                  "TELVAR_Prod_ID",
+                                  "TELVAR_Prod_No",
+                                  "TELVAR_Prod_No",
+                                  "TELVAR_GetHardwareCapability",
+                                  "TELVAR_GetHardwareCapability",
+                                  "TELVAR_Get_HousekeepingData",
+                                  "TELVAR_Get_HousekeepingData",
+                                  "TELVAR_Get_RFGData",
+                                  "TELVAR_Get_RFGData",
+                                  "TELVAR_Get_PowerData",
+                                  "TELVAR_Get_PowerData",
+                                  "TELVAR_Get_InterlockState",
+                                  "TELVAR_Get_InterlockState",
+                                  "TELVAR_Get_Amplitude",
+                                  "TELVAR_Get_Enable",
+                                  "TELVAR_GetUptime"}) {
+             calls.push_back(std::string(call) + " 7");
+         }
+         for (int row = 0; row < 8; ++row) {
+             calls.push_back("TELVAR_ReadDisplayRow 7 " + std::to_string(row));
+         }
+         calls.push_back("TELVAR_ReadDisplay 7");
+         calls.push_back("TELVAR_Close 7");
+         calls.push_back("TELVAR_CloseDebugFile 7");
+         return calls;
+     }()},
     {"QuietKeys",
      {"3"},
      "Qbq",
@@ -567,7 +616,9 @@ TEST_P(WholeRun, OutputCallsAndExitCode) {
     const RunCase& c = GetParam();
     const Outcome outcome = RunProgram(c.arguments, c.input, c.setUp);
     EXPECT_EQ(outcome.exitCode, c.exitCode);
-    EXPECT_EQ(outcome.output, c.output);
+    if (c.output != kAnyOutput) {
+        EXPECT_EQ(outcome.output, c.output);
+    }
     EXPECT_EQ(outcome.calls, c.calls);
 }
 
