@@ -30,6 +30,7 @@ bool ReadLine(char* text, std::size_t size, bool& truncated);
 void Write(const char* text);
 // Cursor column and row, counted from 1. False when unknown (no terminal).
 bool CursorPosition(int& column, int& row);
+// Both do nothing when standard output is not a terminal.
 void MoveCursor(int column, int row);
 void ClearToEndOfLine();
 
