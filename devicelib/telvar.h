@@ -34,14 +34,16 @@ TELVAR_API int TELVAR_Purge(unsigned short PortNumber);
 TELVAR_API int TELVAR_Device_Purge(unsigned short PortNumber, int* Purged);
 TELVAR_API int TELVAR_Buffer_State(unsigned short PortNumber, int* Empty);
 
-/* Per-slot trace file. */
+/* Per-slot trace file. A null FileName gives -400 and keeps the slot's current file. */
 TELVAR_API int TELVAR_OpenDebugFile(unsigned short PortNumber, const char* FileName);
 TELVAR_API int TELVAR_CloseDebugFile(unsigned short PortNumber);
 
 /* Measurement and control. Amplitudes and voltages in V, currents in A,
  * temperatures in degrees Celsius, frequency in Hz. */
 TELVAR_API int TELVAR_Get_Amplitude(unsigned short PortNumber, double* Amplitude);
-/* In: requested amplitude; out (on success): the amplitude the device confirms. */
+/* In: requested amplitude; out (on success): the amplitude the device confirms.
+ * An amplitude that is not finite, or too large to scale to 0.1 V steps, gives -15
+ * without traffic. */
 TELVAR_API int TELVAR_Set_Amplitude(unsigned short PortNumber, double* Amplitude);
 TELVAR_API int TELVAR_Get_Enable(unsigned short PortNumber, int* Enable);
 /* In: nonzero switches RF on; out (on success): the state the device confirms. */
@@ -75,7 +77,7 @@ TELVAR_API int TELVAR_GetUptime(unsigned short PortNumber, unsigned int* Seconds
                                 unsigned short* Milliseconds);
 /* Version: major in the high byte, minor in the low byte. */
 TELVAR_API int TELVAR_FW_Ver(unsigned short PortNumber, unsigned short* Version);
-/* Date: writes up to 12 bytes (11 characters and a terminator). */
+/* Date: writes 12 bytes (11 characters and a terminator). */
 TELVAR_API int TELVAR_FW_Date(unsigned short PortNumber, char* Date);
 /* Identification: writes up to 8192 bytes (at most 8191 characters and a terminator). */
 TELVAR_API int TELVAR_Prod_ID(unsigned short PortNumber, char* Identification);
