@@ -195,27 +195,29 @@ int EchoMismatch(unsigned short portNumber, const Command& command, std::uint32_
     return Store(portNumber, kWrongReply);
 }
 
-void WriteField(const Field& field, std::uint32_t raw, void* out) {
-    double& value = *static_cast<double*>(out);
-    switch (field.unit) {
+double Physical(Unit unit, std::uint32_t raw) {
+    switch (unit) {
         case Unit::Milli:
-            value = raw * 0.001;
-            break;
+            return raw * 0.001;
         case Unit::Tenth:
-            value = raw * 0.1;
-            break;
+            return raw * 0.1;
         case Unit::Kelvin:
-            value = (static_cast<std::int32_t>(raw) - 27315) * 0.01;
-            break;
+            return (static_cast<std::int32_t>(raw) - 27315) * 0.01;
         case Unit::SignedMilli16:
-            value = Signed16(raw) * 0.001;
-            break;
+            return Signed16(raw) * 0.001;
         case Unit::SignedMilli20:
-            value = Signed20(raw) * 0.001;
-            break;
+            return Signed20(raw) * 0.001;
         case Unit::Count:
-            *static_cast<int*>(out) = Signed32(raw);
             break;
+    }
+    return raw;
+}
+
+void WriteField(const Field& field, std::uint32_t raw, void* out) {
+    if (field.unit == Unit::Count) {
+        *static_cast<int*>(out) = Signed32(raw);
+    } else {
+        *static_cast<double*>(out) = Physical(field.unit, raw);
     }
 }
 
