@@ -246,7 +246,7 @@ class Terminal:
                 # Map the consumed normalised text back to raw bytes.
                 raw = self.output[self.seen:]
                 taken = 0
-                while normalise(raw[:taken]) != consumed:
+                while normalise(raw[:taken]) != consumed and taken < len(raw):
                     taken += 1
                 self.seen += taken
                 return consumed
@@ -445,14 +445,20 @@ def group_failures(runner):
     runner.check("device gone: error reports, then a normal end", vanished)
 
     # Replies garbled at random: repair and retry hide most faults, and whatever gets
-    # through is reported on one line; the run always ends normally.
+    # through is reported on one line; the run always ends normally. Corrupted values
+    # may pass as numbers, so only the lines' forms are checked.
     def garbled():
         sim = Simulator(runner.sim_path, "--fault-rate", "0.15", "--seed", "7")
         try:
-            arguments = ["3", "-Q"] + ["-a", "-v", "-h", "-f", "-s"] * 4 + ["-T"]
-            line = (r"(?:RF amplitude: \d+\.\dV\n|Firmware version: 1\.20\n|" + HOUSEKEEPING +
-                    "|" + RFG + "|" + POWER + r"|Error at TELVAR_\w+: [^\n]+\n)")
-            runner.expect_plain(arguments, {3: sim.url()}, 0, "(?:" + line + "){20}")
+            operations = ["-a", "-v", "-h", "-f", "-s"] * 4
+            output = runner.expect_plain(["3", "-Q", *operations, "-T"], {3: sim.url()}, 0,
+                                         r"(?:[^\n]*\n)*")
+            starts = ("RF amplitude: ", "Firmware version: ", "Housekeeping data:\t",
+                      "RF-generator data:\t", "Power supply data:\t", "Error at TELVAR_")
+            lines = [line for line in output.splitlines()
+                     if not line.startswith("\tHeatsink temperature: ")]
+            if len(lines) != len(operations) or not all(l.startswith(starts) for l in lines):
+                raise Failure("one line per operation expected, got:\n" + output)
         finally:
             sim.stop()
     runner.check("garbled replies", garbled)
