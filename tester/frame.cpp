@@ -453,6 +453,7 @@ void Connect(int comNumber) {
 
 void Run(int argc, const char* const* argv) {
     console::Init();
+    ProgramClock();  // the program clock counts from the start
     const CommandLine line = ReadCommandLine(argc, argv);
     for (const Switch& s : line.switches) {
         if (s.row->connects) Connect(line.comNumber);
