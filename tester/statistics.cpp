@@ -1,5 +1,6 @@
 #include "statistics.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -38,12 +39,14 @@ double MeasurementStatistics::StandardDeviation() const {
     return std::sqrt(variance);
 }
 
+// The extremes bound the readings, so their distances from the mean are never below
+// 0; a mean rounded past an extreme would otherwise show as "--0.0".
 double MeasurementStatistics::MaxAboveMean() const {
-    return maximum - Mean();
+    return std::max(0.0, maximum - Mean());
 }
 
 double MeasurementStatistics::MinBelowMean() const {
-    return Mean() - minimum;
+    return std::max(0.0, Mean() - minimum);
 }
 
 void MeasurementStatistics::FormatField(char* text, unsigned size, const char* format) const {

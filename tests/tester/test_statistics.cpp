@@ -101,4 +101,12 @@ TEST(MeasurementStatistics, FormatFieldStaysInsideItsBuffer) {
     EXPECT_EQ(untouched, 'u');
 }
 
+TEST(MeasurementStatistics, SpreadsOfEqualReadingsShowNoMinusSign) {
+    // Ten times 0.1 sums to a little less than 1: the mean lies below the minimum.
+    const MeasurementStatistics record = Record(std::vector<double>(10, 0.1));
+    EXPECT_GE(record.MinBelowMean(), 0.0);
+    EXPECT_GE(record.MaxAboveMean(), 0.0);
+    EXPECT_EQ(Field(record, "%.1lf %.1lf (+%.1lf, -%.1lf)"), "0.1 0.0 (+0.0, -0.0)");
+}
+
 }  // namespace
