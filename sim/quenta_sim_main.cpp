@@ -1,5 +1,5 @@
 // quenta-sim: one simulated device served over RFC 2217 on TCP. A single-threaded
-// poll() loop; with pacing, poll's time-out is the timer for the next reply byte.
+// poll loop; with pacing, its time-out is the timer for the next reply byte.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -178,13 +179,14 @@ int Serve(const ServerOptions& options) {
             fds[2].events = POLLIN | (session.Outbox().empty() ? 0 : POLLOUT);
             wake = std::min(wake, session.NextWakeUs());
         }
-        int timeoutMs = -1;
-        if (wake != UINT64_MAX)
-            timeoutMs =
-                wake <= now
-                    ? 0
-                    : static_cast<int>(std::min<std::uint64_t>((wake - now + 999) / 1000, 60000));
-        if (poll(fds, client >= 0 ? 3 : 2, timeoutMs) < 0) {
+        // ppoll: a byte lasts 48 us, and poll's milliseconds would bunch them up.
+        timespec timeout{};
+        if (wake != UINT64_MAX && wake > now) {
+            const std::uint64_t us = std::min<std::uint64_t>(wake - now, 60000000);
+            timeout.tv_sec = static_cast<time_t>(us / 1000000);
+            timeout.tv_nsec = static_cast<long>(us % 1000000 * 1000);
+        }
+        if (ppoll(fds, client >= 0 ? 3 : 2, wake == UINT64_MAX ? nullptr : &timeout, nullptr) < 0) {
             if (errno == EINTR) continue;
             Log(SystemError("poll"));
             break;
