@@ -78,7 +78,8 @@ class DeviceModel {
     void HostWrite(std::string_view data, std::uint64_t nowUs) {
         HostWrite(data.data(), data.size(), nowUs);
     }
-    // DTR and RTS as the host drives them. Dropping RTS asks the device to become not
+    // DTR and RTS as the host drives them; both on until first set, so a host that
+    // never drives them sees a ready device. Dropping RTS asks the device to become not
     // ready: it drops CTS, and since the host is resynchronising it forgets a half
     // received line and any reply bytes not yet sent. CTS returns with RTS.
     void SetHostLines(bool dtr, bool rts, std::uint64_t nowUs);
@@ -128,11 +129,8 @@ class DeviceModel {
 
     int AmplitudeTenths() const { return panel_.amplitudeTenths; }
     bool RfOn() const { return panel_.rfOn; }
-    const FrontPanel& Panel() const { return frontPanel_; }
     // The display memory as the "L" command sends it.
     void ReadDisplay(std::uint8_t* memory) const { frontPanel_.Render(panel_, memory); }
-    Physics& Measurements() { return physics_; }
-    std::uint64_t UptimeUs() const { return nowNs_ / 1000; }
 
     struct Stats {
         std::uint64_t lines = 0;       // complete lines received
@@ -152,7 +150,7 @@ class DeviceModel {
     void ResetLine();
     void Receive(char c);
     void Execute();
-    // Builds the payload of the current line into payload_; false: no reply.
+    // Builds the echo and payload of a line into reply_; false: no reply.
     bool Respond(char command, const char* arg, std::size_t argLen);
     bool Append(const char* text, std::size_t n);
     bool Appendf(const char* format, ...);

@@ -258,6 +258,15 @@ TEST(SimModelLines, BufferStateAndDevicePurge) {
     EXPECT_EQ(model.ReadOutput(4 * kSecond), "zY\r");
 }
 
+TEST(SimModelLines, AHostThatNeverReadsLosesWholeReplies) {
+    DeviceModel model;
+    for (int i = 0; i < 5; ++i) model.HostWrite("L\r", 0);  // 2050 bytes each
+    EXPECT_EQ(model.OutputPending(), 3 * 2050u);
+    EXPECT_EQ(model.GetStats().overflowed, 2u);
+    model.ReadOutput(0);
+    EXPECT_EQ(Transact(model, "V"), "V0114\r");
+}
+
 // --- Pacing.
 
 TEST(SimModelPacing, EachByteTakesElevenBitTimesAt230400Baud) {
