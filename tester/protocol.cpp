@@ -82,9 +82,14 @@ void TimeStamp(char* text, std::size_t size) {
         std::snprintf(text, size, "unknown time");
         return;
     }
-    std::snprintf(text, size, "%s, %02d/%02d/%04d, %02d:%02d:%02d", kDays[local->tm_wday],
-                  local->tm_mon + 1, local->tm_mday, local->tm_year + 1900, local->tm_hour,
-                  local->tm_min, local->tm_sec);
+    const int length =
+        std::snprintf(text, size, "%s, %02d/%02d/%04d, %02d:%02d:%02d", kDays[local->tm_wday],
+                      local->tm_mon + 1, local->tm_mday, local->tm_year + 1900, local->tm_hour,
+                      local->tm_min, local->tm_sec);
+    // Only fields beyond their ranges could overflow the stamp: no half stamp then.
+    if (length < 0 || static_cast<std::size_t>(length) >= size) {
+        std::snprintf(text, size, "unknown time");
+    }
 }
 
 class ProtocolRun {
