@@ -32,6 +32,11 @@ elif [ -x /usr/lib/wine/wine64 ]; then
 else
   wine=wine
 fi
+if [ -x /usr/lib/wine/wineserver64 ]; then
+  wineserver=/usr/lib/wine/wineserver64
+else
+  wineserver=wineserver
+fi
 
 # The first run creates the prefix (a few seconds); tests running in parallel wait
 # for it instead of racing to create it.
@@ -42,4 +47,12 @@ if [ ! -f "$WINEPREFIX/.initialised" ]; then
 fi
 
 [ -z "$init_only" ] || exit 0
+
+# Start the server, and with it Wine's background services, detached from this
+# test's output and terminal: they outlive the test by seconds, and whoever reads the
+# test's output would wait for them (gtest discovery then times out). The server would
+# also print its whole object table when a serial port's pty hangs up.
+if "$wineserver" </dev/null >/dev/null 2>&1; then
+  "$wine" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+fi
 exec "$wine" "$@"

@@ -61,31 +61,41 @@ void EnterRawMode() {
     if (SetConsoleMode(state.input, raw | ENABLE_PROCESSED_INPUT)) state.raw = true;
 }
 
+// Prompts want line editing and echo, whatever mode the console came with.
 void LeaveRawMode() {
     if (!state.raw) return;
-    SetConsoleMode(state.input, state.savedMode);
+    SetConsoleMode(state.input, state.savedMode | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
+                                    ENABLE_PROCESSED_INPUT);
+    state.raw = false;
+}
+
+void RestoreSavedMode() {
+    if (state.inputIsConsole) SetConsoleMode(state.input, state.savedMode);
     state.raw = false;
 }
 
 BOOL WINAPI OnConsoleSignal(DWORD) {
-    LeaveRawMode();
+    RestoreSavedMode();
     return FALSE;  // the default handler ends the process
 }
 
 void RestoreAtExit() {
-    LeaveRawMode();
+    RestoreSavedMode();
 }
 
 bool RedirectedKeyAvailable() {
     if (state.ended) return false;
     if (state.inputIsPipe) {
         DWORD waiting = 0;
-        if (!PeekNamedPipe(state.input, nullptr, 0, nullptr, &waiting, nullptr)) {
+        if (PeekNamedPipe(state.input, nullptr, 0, nullptr, &waiting, nullptr)) {
+            return waiting > 0;
+        }
+        if (GetLastError() == ERROR_BROKEN_PIPE) {
             // The writer is gone and nothing is left.
             state.ended = true;
             return false;
         }
-        return waiting > 0;
+        // A pipe that cannot be peeked (Wine's view of a Unix pipe): read ahead.
     }
     // A file or a device: reading does not wait for a person.
     const int c = std::getc(stdin);

@@ -3,10 +3,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -39,15 +40,15 @@ class TelvarTest : public ::testing::Test {
         fake_serial::Reset();
         fake_serial::SetLocalTime(Clock());
         fake_serial::Attach(kCom, &device);
-        char pattern[] = "/tmp/telvar-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        dir = MakeTempDirectory();
+        ASSERT_FALSE(dir.empty());
     }
 
     void TearDown() override {
         telvar::ResetLibraryState();
         fake_serial::Reset();
-        std::system(("rm -rf '" + dir + "'").c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
     }
 
     // The slot opened and its opening forgotten: the device has seen nothing yet.
@@ -73,8 +74,26 @@ class TelvarTest : public ::testing::Test {
         ASSERT_EQ(TELVAR_OpenDebugFile(kSlot, tracePath.c_str()), 0);
     }
 
+    // A fresh folder of our own; the same everywhere (no mkdtemp on Windows).
+    static std::string MakeTempDirectory() {
+        namespace fs = std::filesystem;
+        std::error_code error;
+        const fs::path base = fs::temp_directory_path(error);
+        if (error) return {};
+        // create_directory fails on an existing folder, so parallel tests never share one.
+        const auto stamp =
+            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const fs::path candidate =
+                base / ("telvar-test-" + stamp + "-" + std::to_string(attempt));
+            if (fs::create_directory(candidate, error)) return candidate.string();
+        }
+        return {};
+    }
+
+    // Text mode: a trace file has Windows line ends on Windows.
     static std::string ReadFile(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
+        std::ifstream in(path);
         std::ostringstream text;
         text << in.rdbuf();
         return text.str();

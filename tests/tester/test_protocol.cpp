@@ -99,8 +99,9 @@ struct MiniDevice {
     }
 };
 
+// Text mode: the protocol file has Windows line ends on Windows.
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
