@@ -13,17 +13,20 @@ struct Call {
     int (*call)(unsigned short slot);
 };
 
-// Out-values land here; nobody reads them.
+// Out-values land here; nobody reads them. Each buffer is its own object of the size
+// telvar.h promises to fill, so that a sanitizer sees a write beyond it.
 struct Outs {
     double amplitude = 10.0;
     double values[6] = {};
     int flag = 0;
     unsigned seconds = 0;
     unsigned short word = 0;
-    char text[8192] = {};
-    unsigned char display[1024] = {};
 };
 inline Outs outs;
+inline char firmwareDate[12];
+inline char productId[8192];
+inline unsigned char display[1024];
+inline unsigned char displayRow[128];
 
 inline const Call kCalls[] = {
     {"TELVAR_Purge", [](unsigned short s) { return TELVAR_Purge(s); }},
@@ -63,9 +66,9 @@ inline const Call kCalls[] = {
     {"TELVAR_SimulateEncoderButton",
      [](unsigned short s) { return TELVAR_SimulateEncoderButton(s); }},
     {"TELVAR_SimulateEncoder", [](unsigned short s) { return TELVAR_SimulateEncoder(s, 1); }},
-    {"TELVAR_ReadDisplay", [](unsigned short s) { return TELVAR_ReadDisplay(s, outs.display); }},
+    {"TELVAR_ReadDisplay", [](unsigned short s) { return TELVAR_ReadDisplay(s, display); }},
     {"TELVAR_ReadDisplayRow",
-     [](unsigned short s) { return TELVAR_ReadDisplayRow(s, 5, outs.display); }},
+     [](unsigned short s) { return TELVAR_ReadDisplayRow(s, 5, displayRow); }},
     {"TELVAR_GetHardwareCapability",
      [](unsigned short s) {
          double* v = outs.values;
@@ -74,8 +77,8 @@ inline const Call kCalls[] = {
     {"TELVAR_GetUptime",
      [](unsigned short s) { return TELVAR_GetUptime(s, &outs.seconds, &outs.word); }},
     {"TELVAR_FW_Ver", [](unsigned short s) { return TELVAR_FW_Ver(s, &outs.word); }},
-    {"TELVAR_FW_Date", [](unsigned short s) { return TELVAR_FW_Date(s, outs.text); }},
-    {"TELVAR_Prod_ID", [](unsigned short s) { return TELVAR_Prod_ID(s, outs.text); }},
+    {"TELVAR_FW_Date", [](unsigned short s) { return TELVAR_FW_Date(s, firmwareDate); }},
+    {"TELVAR_Prod_ID", [](unsigned short s) { return TELVAR_Prod_ID(s, productId); }},
     {"TELVAR_Prod_No", [](unsigned short s) { return TELVAR_Prod_No(s, &outs.flag); }},
 };
 constexpr std::size_t kCallCount = sizeof kCalls / sizeof kCalls[0];
