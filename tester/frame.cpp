@@ -184,10 +184,18 @@ bool PromptLine(const char* prompt, char* line, std::size_t size, bool& truncate
     return false;
 }
 
+// A reply longer than the line was cut, and its start would read as another number.
+bool RefuseCutReply(bool truncated) {
+    if (truncated) std::printf("Invalid input: too long\n");
+    return truncated;
+}
+
 bool PromptFloat(const char* prompt, double& value) {
     char line[256];
     bool truncated = false;
-    if (!PromptLine(prompt, line, sizeof line, truncated)) return false;
+    if (!PromptLine(prompt, line, sizeof line, truncated) || RefuseCutReply(truncated)) {
+        return false;
+    }
     if (ConvertFloat(line, value)) return true;
     std::printf("Invalid input: not a number\n");
     return false;
@@ -196,7 +204,9 @@ bool PromptFloat(const char* prompt, double& value) {
 bool PromptInteger(const char* prompt, int& value) {
     char line[256];
     bool truncated = false;
-    if (!PromptLine(prompt, line, sizeof line, truncated)) return false;
+    if (!PromptLine(prompt, line, sizeof line, truncated) || RefuseCutReply(truncated)) {
+        return false;
+    }
     if (ConvertInteger(line, value)) return true;
     std::printf("Invalid input: not a number\n");
     return false;
