@@ -312,6 +312,29 @@ def case_zero_step_space(ombrel, sim_path, work):
         sim.close()
 
 
+def case_interrupted_keeps_rows(ombrel, sim_path, work):
+    sim = Simulator(sim_path)
+    try:
+        path = os.path.join(work, "interrupted.txt")
+        process = subprocess.Popen([ombrel, "3", "-x", path, "1", "9", "1", "0", "-T"],
+                                   env=sim.env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        output = b""
+        deadline = time.monotonic() + WAIT
+        while b"Setting RF amplitude: +004.0V" not in output:
+            check(time.monotonic() < deadline, "no fourth step:\n" + output.decode("latin-1"))
+            ready, _, _ = select.select([process.stdout], [], [], 0.1)
+            if ready:
+                output += os.read(process.stdout.fileno(), 65536)
+        process.send_signal(signal.SIGINT)
+        process.communicate(timeout=WAIT)
+        # Ctrl+C ends the program, but the rows measured so far are in the file.
+        rows = [l[:7] for l in protocol_lines(path) if re.match(r"\d{4}\.\dV\t", l)]
+        check(rows[:3] == ["0001.0V", "0002.0V", "0003.0V"], rows)
+    finally:
+        sim.close()
+
+
 def case_keypad_and_display(ombrel, sim_path, work):
     sim = Simulator(sim_path)
     try:
@@ -387,7 +410,7 @@ def case_cycle_until_space(ombrel, sim_path, work):
 
 GROUPS = {
     "protocol": [case_short_protocol, case_negative_step_and_clamp, case_interlock_open],
-    "protocol_timing": [case_settled_step, case_zero_step_space],
+    "protocol_timing": [case_settled_step, case_zero_step_space, case_interrupted_keeps_rows],
     "screens": [case_keypad_and_display, case_uptime_until_esc, case_cycle_until_space],
 }
 
