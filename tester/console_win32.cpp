@@ -19,6 +19,8 @@ namespace {
 constexpr int kPrefixNull = 0x00;
 constexpr int kPrefixE0 = 0xE0;
 
+enum class Mode { Saved, Keys, Prompt };
+
 struct State {
     bool ready = false;
     HANDLE input = INVALID_HANDLE_VALUE;
@@ -26,7 +28,7 @@ struct State {
     bool inputIsConsole = false;
     bool inputIsPipe = false;
     DWORD savedMode = 0;
-    bool raw = false;
+    Mode mode = Mode::Saved;
     bool ended = false;
 };
 
@@ -49,38 +51,32 @@ void Setup() {
     }
 }
 
-// Keys without line editing or echo. Ctrl+C stays a signal. Wine's console hands
-// keys to _kbhit only in this mode; on Windows _getch switches it itself, so this
-// only makes the two agree.
-void EnterRawMode() {
-    if (!state.inputIsConsole || state.raw) return;
-    INPUT_RECORD record;
-    DWORD events = 0;
-    PeekConsoleInputA(state.input, &record, 1, &events);
-    const DWORD raw = state.savedMode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
-    if (SetConsoleMode(state.input, raw | ENABLE_PROCESSED_INPUT)) state.raw = true;
-}
-
-// Prompts want line editing and echo, whatever mode the console came with.
-void LeaveRawMode() {
-    if (!state.raw) return;
-    SetConsoleMode(state.input, state.savedMode | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
-                                    ENABLE_PROCESSED_INPUT);
-    state.raw = false;
-}
-
-void RestoreSavedMode() {
-    if (state.inputIsConsole) SetConsoleMode(state.input, state.savedMode);
-    state.raw = false;
+// Keys without line editing or echo, Ctrl+C still a signal; prompts with both,
+// whatever mode the console came with. Wine's console hands keys to _kbhit only in
+// the key mode, and only when the input was peeked before the switch; on Windows
+// _getch switches by itself, so there this only makes the two agree.
+void SetMode(Mode wanted) {
+    if (!state.inputIsConsole || state.mode == wanted) return;
+    const DWORD lineAndEcho = ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT;
+    DWORD native = state.savedMode;
+    if (wanted == Mode::Keys) {
+        INPUT_RECORD record;
+        DWORD events = 0;
+        PeekConsoleInputA(state.input, &record, 1, &events);
+        native = (native & ~lineAndEcho) | ENABLE_PROCESSED_INPUT;
+    } else if (wanted == Mode::Prompt) {
+        native |= lineAndEcho | ENABLE_PROCESSED_INPUT;
+    }
+    if (SetConsoleMode(state.input, native)) state.mode = wanted;
 }
 
 BOOL WINAPI OnConsoleSignal(DWORD) {
-    RestoreSavedMode();
+    SetMode(Mode::Saved);
     return FALSE;  // the default handler ends the process
 }
 
 void RestoreAtExit() {
-    RestoreSavedMode();
+    SetMode(Mode::Saved);
 }
 
 bool RedirectedKeyAvailable() {
@@ -127,20 +123,21 @@ void Init() {
 }
 
 void Restore() {
-    LeaveRawMode();
+    std::fflush(stdout);
+    SetMode(Mode::Saved);
 }
 
 bool KeyAvailable() {
     Setup();
     if (!state.inputIsConsole) return RedirectedKeyAvailable();
-    EnterRawMode();
+    SetMode(Mode::Keys);
     return _kbhit() != 0;
 }
 
 int ReadKey() {
     Setup();
     if (!state.inputIsConsole) return RedirectedReadKey();
-    EnterRawMode();
+    SetMode(Mode::Keys);
     const int c = _getch();
     // The CRT holds the second code of a prefixed key already, so a lone 0xE0 with
     // nothing behind it is a character of the code page, not a prefix.
@@ -159,7 +156,7 @@ bool ReadLine(char* text, std::size_t size, bool& truncated) {
     if (text == nullptr || size == 0) return false;
     text[0] = '\0';
     if (state.ended) return false;
-    LeaveRawMode();
+    SetMode(Mode::Prompt);
     std::fflush(stdout);
     const int room = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
     if (std::fgets(text, room, stdin) == nullptr) {
