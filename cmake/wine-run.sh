@@ -42,6 +42,7 @@ fi
 # for it instead of racing to create it.
 if [ ! -f "$WINEPREFIX/.initialised" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
+  # shellcheck disable=SC2016 # the inner shell expands, under the lock
   flock "$WINEPREFIX.lock" sh -c \
     '[ -f "$WINEPREFIX/.initialised" ] || { "$1" wineboot --init >/dev/null 2>&1 && touch "$WINEPREFIX/.initialised"; }' sh "$wine"
 fi
