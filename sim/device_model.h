@@ -40,6 +40,9 @@ constexpr std::uint64_t ByteTimeNs(std::uint32_t baud = kLineBaud,
     return baud ? (bits * 1000000000ull + baud / 2) / baud : 0;
 }
 
+// Every command character the device answers (case matters).
+constexpr char kCommandCharacters[] = "ABDEGHIKLNPSUVWZlz";
+
 enum class ReplyFault : std::uint8_t {
     None,
     NoAnswer,      // the command is carried out, the reply is lost

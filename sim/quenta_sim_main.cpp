@@ -149,6 +149,9 @@ int Serve(const ServerOptions& options) {
     DeviceModel model(config);
     model.SetPacing(options.pace);
     model.SetFaultRate(options.faultRate);
+    for (const quenta_sim::CommandFault& fault : options.faults)
+        model.SetReplyFault(fault.command, fault.fault, fault.times);
+    model.SetCtsFault(options.cts);
     Rfc2217Session session(model, Log, options.verbose);
     Clock clock;
 
@@ -156,6 +159,17 @@ int Serve(const ServerOptions& options) {
     Log(std::string("seed ") + std::to_string(options.seed) + ", interlock " +
         (options.interlockClosed ? "closed" : "open") + ", pacing " +
         (options.pace ? "on" : "off") + ", fault rate " + FormatRate(options.faultRate));
+    for (const quenta_sim::CommandFault& fault : options.faults) {
+        Log(std::string("fault on ") +
+            (fault.command ? std::string("command ") + fault.command : std::string("any command")) +
+            ": " + quenta_sim::ReplyFaultName(fault.fault) + ", " +
+            (fault.times == DeviceModel::kForever
+                 ? std::string("every reply")
+                 : std::to_string(fault.times) + (fault.times == 1 ? " reply" : " replies")));
+    }
+    if (options.cts != quenta_sim::CtsFault::None)
+        Log(options.cts == quenta_sim::CtsFault::StuckActive ? "CTS stuck active"
+                                                             : "CTS stuck inactive");
 
     int client = -1;
     std::string clientName;

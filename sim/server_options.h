@@ -3,8 +3,18 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "device_model.h"
 
 namespace quenta_sim {
+
+// One --fault: `fault` on the next `times` replies to `command` (0: any command).
+struct CommandFault {
+    char command = 0;
+    ReplyFault fault = ReplyFault::None;
+    int times = DeviceModel::kForever;
+};
 
 struct ServerOptions {
     std::string host = "127.0.0.1";
@@ -13,6 +23,8 @@ struct ServerOptions {
     bool interlockClosed = true;
     bool pace = false;
     double faultRate = 0.0;
+    std::vector<CommandFault> faults;  // in command-line order; a later one for a command wins
+    CtsFault cts = CtsFault::None;
     bool verbose = false;
     bool help = false;
 };

@@ -1,6 +1,7 @@
 // The device model on its own: replies, lines, physics, front panel, faults, pacing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -58,6 +59,13 @@ const Shape kShapes[] = {
 };
 
 TEST(SimModelReplies, EveryCommandHasItsShape) {
+    // The published command set is exactly the one answered here.
+    std::string shaped;
+    for (const Shape& s : kShapes)
+        if (shaped.find(s.line[0]) == std::string::npos) shaped += s.line[0];
+    std::sort(shaped.begin(), shaped.end());
+    EXPECT_EQ(shaped, quenta_sim::kCommandCharacters);
+
     DeviceModel model;
     for (const Shape& s : kShapes) {
         SCOPED_TRACE(s.line);

@@ -301,6 +301,25 @@ TEST(SimServer, SwitchesReachTheDevice) {
               std::string::npos);
 }
 
+TEST(SimServer, CommandFaultsAndCtsFromTheCommandLine) {
+    Server server({"--listen", "127.0.0.1:0", "--fault", "A:wrong-echo:1", "--fault=*:short:1",
+                   "--cts", "stuck-inactive"});
+    const int port = server.Port();
+    ASSERT_GT(port, 0) << server.Log();
+    Client client(port);
+    client.Send(kWillComPort);
+    EXPECT_TRUE(client.ModemState(0xF0, 0xA0));  // DSR and DCD, never CTS
+    // A's own fault comes first and leaves the one for any command to V.
+    client.Send("A\r");
+    EXPECT_EQ(client.Data(6), "a0000\r");
+    client.Send("V\r");
+    EXPECT_EQ(client.Data(4), "V01\r");
+    client.Send("A\rV\r");
+    EXPECT_EQ(client.Data(12), "A0000\rV0114\r");
+    EXPECT_NE(server.Log().find("fault on command A: wrong echo, 1 reply"), std::string::npos)
+        << server.Log();
+}
+
 TEST(SimServer, PacingSpendsTheWireTimeOfEveryByte) {
     Server server({"--listen", "127.0.0.1:0", "--pace"});
     const int port = server.Port();
@@ -322,7 +341,7 @@ TEST(SimServer, CommandLineErrorsAndHelp) {
         const char* text;
     };
     const Case cases[] = {
-        {{"--help"}, 0, "--listen HOST:PORT"},
+        {{"--help"}, 0, "--fault CMD:KIND[:TIMES]"},
         {{"--interlock", "ajar"}, 2, "--interlock: expected open or closed, got 'ajar'"},
         {{"--fault-rate", "1.5"}, 2, "--fault-rate: expected a number from 0 to 1"},
         {{"--seed", "-3"}, 2, "--seed: expected a non-negative integer"},
@@ -330,6 +349,15 @@ TEST(SimServer, CommandLineErrorsAndHelp) {
         {{"--listen", "127.0.0.1:70000"}, 2, "PORT 0 to 65535"},
         {{"--seed"}, 2, "--seed needs a value"},
         {{"--pace=yes"}, 2, "--pace takes no value"},
+        {{"--fault", "A"}, 2, "--fault: expected CMD:KIND[:TIMES], got 'A'"},
+        {{"--fault", "AB:short"}, 2, "--fault: expected CMD:KIND[:TIMES], got 'AB:short'"},
+        {{"--fault", "A:short:1:2"}, 2, "--fault: expected CMD:KIND[:TIMES]"},
+        {{"--fault", "a:short"}, 2, "--fault: 'a' is not a command character"},
+        {{"--fault", "A:slow"}, 2, "--fault: unknown fault 'slow'"},
+        {{"--fault", "A:short:0"}, 2, "--fault: TIMES must be a count from 1 up, got '0'"},
+        {{"--fault", "A:short:-2"}, 2, "TIMES must be a count from 1 up, got '-2'"},
+        {{"--fault", "A:short:1x"}, 2, "TIMES must be a count from 1 up, got '1x'"},
+        {{"--cts", "on"}, 2, "--cts: expected stuck-inactive or stuck-active, got 'on'"},
         {{"--colour"}, 2, "unknown argument '--colour'"},
         {{"--listen", "no.such.host.invalid:0"}, 1, "cannot resolve no.such.host.invalid"},
     };

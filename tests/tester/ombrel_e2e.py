@@ -444,6 +444,28 @@ def group_failures(runner):
             sim.stop()
     runner.check("device gone: error reports, then a normal end", vanished)
 
+    # One command made to fail: the library repairs and tries once more. A fault that
+    # stays fails the retry too, and its status is reported; one that happens once is
+    # hidden. The device's log shows the echoes it sent, so the retry is seen to happen.
+    def command_fault(fault, pattern, echoes):
+        def case():
+            sim = Simulator(runner.sim_path, "--fault", fault, "--verbose")
+            try:
+                runner.expect_plain(["3", "-a", "-T"], {3: sim.url()}, 0,
+                                    literal(OPENED) + pattern + literal(CLOSED))
+                sent = re.findall(r'command "A" -> "(.)0000', sim.log_text())
+                if sent != echoes:
+                    raise Failure("echoes sent for A: %r, expected %r" % (sent, echoes))
+            finally:
+                sim.stop()
+        return case
+    runner.check("A always answered with a wrong echo: error report, normal end",
+                 command_fault("A:wrong-echo",
+                               literal("Error at TELVAR_Get_Amplitude: Wrong command received, "
+                                       "I/O Error Message: No error\n"), ["a", "a"]))
+    runner.check("A answered once with a wrong echo: the retry hides it",
+                 command_fault("A:wrong-echo:1", literal("RF amplitude: 0.0V\n"), ["a", "A"]))
+
     # Replies garbled at random: repair and retry hide most faults, and whatever gets
     # through is reported on one line; the run always ends normally. Corrupted values
     # may pass as numbers, so only the lines' forms are checked.
