@@ -59,6 +59,9 @@ std::int64_t NowUs() {
     return std::int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
+// When the last pause of SleepMs ended (CLOCK_MONOTONIC, microseconds).
+std::int64_t g_lastPauseEndUs = 0;
+
 // --- the port name ---
 
 // "\\.\COM<n>" gives n; false for any other name.
@@ -469,9 +472,18 @@ bool ClosePort(Handle port) {
 }
 
 void SleepMs(std::uint32_t milliseconds) {
-    timespec left = {static_cast<time_t>(milliseconds / 1000),
-                     static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    // Windows ends a Sleep on a tick of its 1 ms clock, so a loop of 1 ms pauses polls
+    // once a millisecond. A timer that adds its wake-up latency to every pause would
+    // stretch a wait of 1000 polls by a tenth: a pause that follows right on the one
+    // before ends a period after that one's end, any other a period from now.
+    const std::int64_t period = static_cast<std::int64_t>(milliseconds) * 1000;
+    const std::int64_t now = NowUs();
+    std::int64_t end = g_lastPauseEndUs + period;
+    if (end <= now || end > now + period) end = now + period;
+    g_lastPauseEndUs = end;
+    const timespec deadline = {static_cast<time_t>(end / 1000000),
+                               static_cast<long>(end % 1000000) * 1000L};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
 }
 
