@@ -11,6 +11,9 @@ namespace telvar_calls {
 struct Call {
     const char* name;
     int (*call)(unsigned short slot);
+    // With repair and retry around it: every device command but the three that
+    // manage the link itself.
+    bool Repaired() const;
 };
 
 // Out-values land here; nobody reads them. Each buffer is its own object of the size
@@ -82,6 +85,10 @@ inline const Call kCalls[] = {
     {"TELVAR_Prod_No", [](unsigned short s) { return TELVAR_Prod_No(s, &outs.flag); }},
 };
 constexpr std::size_t kCallCount = sizeof kCalls / sizeof kCalls[0];
+
+inline bool Call::Repaired() const {
+    return call != kCalls[0].call && call != kCalls[1].call && call != kCalls[2].call;
+}
 
 // What a device command may return once its arguments are valid: success, or one of
 // the link's failures (never -2, -3, -15 or -200).

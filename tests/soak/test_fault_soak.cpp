@@ -251,9 +251,13 @@ TEST_F(FaultSoak, EveryResultIsDocumentedAndTheLinkRecoversWhenTheFaultsStop) {
         }
         ASSERT_FALSE(testing::Test::HasFailure()) << "seed " << EnvNumber("SOAK_SEED", 2024);
 
-        // Faults off: the very next command succeeds, whatever the last one left behind.
+        // Faults off: the very next command succeeds, whatever the last one left behind
+        // (a half line in the device, stale bytes, RTS off). The link's own three
+        // functions have no repair around them, so they may fail once more.
         device->Quiet();
-        const auto& call = Draw();
+        const telvar_calls::Call* next = &Draw();
+        while (!next->Repaired()) next = &Draw();
+        const telvar_calls::Call& call = *next;
         ASSERT_EQ(call.call(kSlot), 0) << call.name << " after round " << round;
         ++recoveries;
         fake_serial::ClearCalls();
