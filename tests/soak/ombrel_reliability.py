@@ -199,7 +199,7 @@ def group_device_lost(options, workdir):
     run = Ombrel(options.ombrel, ["3"], sim.url, workdir)
     try:
         run.expect(re.escape(OPENED + HINT))
-        run.send(b"xsweep.txt\n0\n20\n10\n1\n")
+        run.send(b"xsweep.txt\n0\n20\n10\n5\n")
         run.expect(r"Testing RF amplitude:\n", wait=30)
         run.expect(r"Setting RF amplitude: [^\n]*\n")
         time.sleep(0.5)
