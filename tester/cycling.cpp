@@ -29,6 +29,21 @@ bool SpaceWaiting() {
     return space;
 }
 
+// The wait of a half period: as WaitUntil with Space, but Space is also looked at when
+// the deadline has passed, and the end of input stops the cycle at once, since no Space
+// can come any more and a long period would otherwise hold a script for its whole length.
+bool WaitHalf(std::int32_t deadline) {
+    for (;;) {
+        if (console::InputEnded()) return false;
+        if (ClockReached(ProgramClock(), deadline)) return !SpaceWaiting();
+        if (console::KeyAvailable()) {
+            if (ReadKeyCode() == kSpace) return false;
+            continue;
+        }
+        console::SleepMs(1);
+    }
+}
+
 // One half period: the amplitude call and its wait. False when the cycle ends.
 bool CycleHalf(double& amplitude, std::int32_t& deadline, std::int32_t halfMs, bool& stopped) {
     if (modes.debug) std::printf("Setting the RF amplitude:\n");
@@ -39,8 +54,7 @@ bool CycleHalf(double& amplitude, std::int32_t& deadline, std::int32_t halfMs, b
     if (!modes.quiet) std::printf("RF amplitude: %.1lfV\n", amplitude);
     std::fflush(stdout);
     deadline = ClockAdd(deadline, halfMs);
-    // No key can come any more once input has ended: stop rather than run forever.
-    if (!WaitUntilOrSpace(deadline) || console::InputEnded()) {
+    if (!WaitHalf(deadline)) {
         stopped = true;
         return false;
     }

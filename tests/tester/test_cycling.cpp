@@ -162,4 +162,13 @@ TEST_F(CyclingTest, CycleEndsWhenInputEnds) {
     EXPECT_EQ(sets.size(), 3u);
 }
 
+TEST_F(CyclingTest, EndOfInputStopsALongHalfPeriodAtOnce) {
+    fake_console::EndInput(fake_serial::NowMs() + 120);
+    const std::uint64_t start = fake_serial::NowMs();
+    const std::string out = Console([] { ombrel::CycleAmplitude(1.0, 2.0, 1e6); });
+    EXPECT_TRUE(Contains(out, "Cycle stopped\n")) << out;
+    EXPECT_EQ(sets.size(), 1u);
+    EXPECT_LT(fake_serial::NowMs() - start, 1000u);
+}
+
 }  // namespace
