@@ -9,65 +9,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "counting_allocator.h"
 #include "telvar.h"
-
-namespace {
-
-bool g_counting = false;
-long g_allocations = 0;
-
-void Counted() {
-    if (g_counting) ++g_allocations;
-}
-
-}  // namespace
-
-// glibc's allocator under counting wrappers; the library resolves to these too.
-extern "C" {
-void* __libc_malloc(std::size_t size);
-void* __libc_calloc(std::size_t count, std::size_t size);
-void* __libc_realloc(void* block, std::size_t size);
-void __libc_free(void* block);
-
-void* malloc(std::size_t size) noexcept {
-    Counted();
-    return __libc_malloc(size);
-}
-void* calloc(std::size_t count, std::size_t size) noexcept {
-    Counted();
-    return __libc_calloc(count, size);
-}
-void* realloc(void* block, std::size_t size) noexcept {
-    Counted();
-    return __libc_realloc(block, size);
-}
-void free(void* block) noexcept {
-    __libc_free(block);
-}
-}
-
-void* operator new(std::size_t size) {
-    Counted();
-    if (void* block = __libc_malloc(size ? size : 1)) return block;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    Counted();
-    if (void* block = __libc_malloc(size ? size : 1)) return block;
-    throw std::bad_alloc();
-}
-void operator delete(void* block) noexcept {
-    __libc_free(block);
-}
-void operator delete[](void* block) noexcept {
-    __libc_free(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-    __libc_free(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
-    __libc_free(block);
-}
 
 namespace {
 
@@ -145,11 +88,9 @@ const Call kCalls[] = {
 // Allocations made by `count` calls of f.
 template <typename F>
 long Count(int count, F f, int& failures) {
-    g_allocations = 0;
-    g_counting = true;
+    counting_allocator::Start();
     for (int i = 0; i < count; ++i) failures += f() != 0;
-    g_counting = false;
-    return g_allocations;
+    return counting_allocator::Stop();
 }
 
 }  // namespace

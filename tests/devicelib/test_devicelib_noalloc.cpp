@@ -9,67 +9,10 @@
 #include <cstring>
 #include <new>
 
+#include "counting_allocator.h"
 #include "library_reset.h"
 #include "serial_os.h"
 #include "telvar.h"
-
-namespace {
-
-bool g_counting = false;
-long g_allocations = 0;
-
-void Counted() {
-    if (g_counting) ++g_allocations;
-}
-
-}  // namespace
-
-// glibc's own allocator under the counting wrappers.
-extern "C" {
-void* __libc_malloc(std::size_t size);
-void* __libc_calloc(std::size_t count, std::size_t size);
-void* __libc_realloc(void* block, std::size_t size);
-void __libc_free(void* block);
-
-void* malloc(std::size_t size) noexcept {
-    Counted();
-    return __libc_malloc(size);
-}
-void* calloc(std::size_t count, std::size_t size) noexcept {
-    Counted();
-    return __libc_calloc(count, size);
-}
-void* realloc(void* block, std::size_t size) noexcept {
-    Counted();
-    return __libc_realloc(block, size);
-}
-void free(void* block) noexcept {
-    __libc_free(block);
-}
-}
-
-void* operator new(std::size_t size) {
-    Counted();
-    if (void* block = __libc_malloc(size ? size : 1)) return block;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    Counted();
-    if (void* block = __libc_malloc(size ? size : 1)) return block;
-    throw std::bad_alloc();
-}
-void operator delete(void* block) noexcept {
-    __libc_free(block);
-}
-void operator delete[](void* block) noexcept {
-    __libc_free(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-    __libc_free(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
-    __libc_free(block);
-}
 
 // A device on one port, from fixed storage: lines follow the host (CTS with RTS), and
 // each command is answered from a table, or with a broken reply when asked to.
@@ -234,8 +177,7 @@ TEST(NoAllocation, AfterOpenNotEvenOnFailures) {
     static char text[8192];
     static unsigned char display[1024];
     static int results[12];
-    g_allocations = 0;
-    g_counting = true;
+    counting_allocator::Start();
     int n = 0;
     results[n++] = TELVAR_Get_Amplitude(0, d);
     d[0] = 12.34;
@@ -252,9 +194,9 @@ TEST(NoAllocation, AfterOpenNotEvenOnFailures) {
     results[n++] = TELVAR_Purge(0);
     results[n++] = TELVAR_Close(0);
     const char* message = TELVAR_ErrorMessage(0);
-    g_counting = false;
+    const long allocations = counting_allocator::Stop();
 
-    EXPECT_EQ(g_allocations, 0);
+    EXPECT_EQ(allocations, 0);
     const int expected[12] = {0, 0, 0, 0, 0, 0, -15, -15, 0, -15, 0, 0};
     for (int i = 0; i < 12; ++i) EXPECT_EQ(results[i], expected[i]) << "call " << i;
     EXPECT_STREQ(message, "No error");
